@@ -1,7 +1,8 @@
 # A program for Windows: our own entry point, no C runtime, imports from the system libraries only.
 set(PROGRAM_COMPILE_OPTIONS ${PROGRAM_ARCH_FLAGS}
     -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
-    -fno-threadsafe-statics -Wall -Wextra)
+    -fno-threadsafe-statics -fno-tree-loop-distribute-patterns -ffunction-sections -fdata-sections
+    -Wall -Wextra)
 set(PROGRAM_SYSTEM_LIBRARIES kernel32 user32 gdi32 advapi32 shell32 ole32)
 
 function(add_program name)
@@ -11,7 +12,7 @@ function(add_program name)
     -Wl,-e,${PROGRAM_ENTRY}
     -Wl,--subsystem,windows:4.0
     -Wl,--major-os-version,4 -Wl,--minor-os-version,0
-    -Wl,--dynamicbase=no -Wl,--nxcompat=no -Wl,--high-entropy-va=no
+    -Wl,--disable-dynamicbase -Wl,--disable-nxcompat
     -Wl,--gc-sections)
   target_link_libraries(${name} PRIVATE program_common ${PROGRAM_SYSTEM_LIBRARIES} uuid gcc)
 endfunction()

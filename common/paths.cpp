@@ -21,7 +21,7 @@ BOOL ComposePath(LPSTR buffer, UINT size, LPCSTR directory, LPCSTR name)
     if (size == 0)
         return FALSE;
     buffer[0] = 0;
-    if (AppendText(buffer, size, directory) && AppendText(buffer, size, name))
+    if (directory != NULL && AppendText(buffer, size, directory) && AppendText(buffer, size, name))
         return TRUE;
     buffer[0] = 0;
     return FALSE;

@@ -6,7 +6,8 @@
 // Returns FALSE and leaves the buffer as it was when the result would not fit.
 BOOL AppendText(LPSTR buffer, UINT size, LPCSTR text);
 
-// buffer = directory + name; FALSE (buffer empty) when it would not fit.
+// buffer = directory + name; FALSE (buffer empty) when it would not fit or there is no directory
+// (NULL: its query failed).
 BOOL ComposePath(LPSTR buffer, UINT size, LPCSTR directory, LPCSTR name);
 
 // A directory query's result is usable only when it is nonzero and fits its buffer.
