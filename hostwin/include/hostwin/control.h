@@ -59,6 +59,15 @@ std::vector<std::string> StartedCommands();
 // COM objects of hostwin alive now (link objects and their interfaces' owners).
 int LiveComObjects();
 
+// The shell allocator since the last reset: the item-ID lists SHGetSpecialFolderLocation handed
+// out and every block given to IMalloc.Free, in order; and how many of its blocks are allocated now.
+struct ShellAllocatorRecord {
+    std::vector<uintptr_t> itemLists;
+    std::vector<uintptr_t> freed;
+    size_t liveBlocks = 0;
+};
+ShellAllocatorRecord ShellAllocations();
+
 // Registry of the machine, read directly. Key paths start with the root's name,
 // as "HKEY_LOCAL_MACHINE\\Software\\Halvane".
 bool RegistryKeyExists(const std::string &key);
