@@ -19,6 +19,9 @@ void UseMachine(const std::filesystem::path &root);
 std::optional<std::filesystem::path> HostPath(const std::string &windowsPath);
 // The Windows path of a host path inside the machine; nullopt outside it.
 std::optional<std::string> WindowsPath(const std::filesystem::path &hostPath);
+// Copies a host file (a built program, a fixture) into the machine at a Windows path, making the
+// folders above it and keeping its permission bits; false where the path fails.
+bool PlaceFile(const std::filesystem::path &hostFile, const std::string &windowsPath);
 
 // Fault injection. Call names are the Win32 names ("RegCreateKeyExA") and, for COM methods,
 // "Interface.Method" ("IPersistFile.Save", "IShellLinkA.QueryInterface", "IMalloc.Free").
@@ -55,6 +58,9 @@ std::vector<MessageBoxRecord> MessageBoxes();
 
 // Programs started by WinExec in this process, with their command lines as given.
 std::vector<std::string> StartedCommands();
+
+// Blocks from GlobalAlloc and LocalAlloc in this process not freed yet.
+unsigned LiveMemoryBlocks();
 
 // COM objects of hostwin alive now (link objects and their interfaces' owners).
 int LiveComObjects();

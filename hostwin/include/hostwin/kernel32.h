@@ -67,11 +67,21 @@ typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
 #define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+
+#define PAGE_READONLY 0x02
+#define FILE_MAP_READ 0x0004
+
+struct OVERLAPPED;
+typedef OVERLAPPED *LPOVERLAPPED;
 
 #define GMEM_FIXED 0x0000
+#define GMEM_MOVEABLE 0x0002
 #define GMEM_ZEROINIT 0x0040
 #define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
 #define LMEM_FIXED 0x0000
+#define LMEM_MOVEABLE 0x0002
 #define LMEM_ZEROINIT 0x0040
 #define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
 
@@ -103,6 +113,16 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR pathName);
+
+// Environment.
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+
+// Strings.
+int WINAPI lstrlenA(LPCSTR text);
+LPSTR WINAPI lstrcpyA(LPSTR destination, LPCSTR source);
+LPSTR WINAPI lstrcatA(LPSTR destination, LPCSTR source);
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 
 // Version.
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA versionInfo);
@@ -111,12 +131,20 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA versionInfo);
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                           DWORD creation, DWORD flags, HANDLE templateFile);
 BOOL WINAPI CloseHandle(HANDLE object);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect, DWORD maximumSizeHigh,
+                                 DWORD maximumSizeLow, LPCSTR name);
+LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
+BOOL WINAPI UnmapViewOfFile(LPCVOID view);
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName);
 BOOL WINAPI MoveFileA(LPCSTR existingFileName, LPCSTR newFileName);
 BOOL WINAPI DeleteFileA(LPCSTR fileName);
 BOOL WINAPI CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
 BOOL WINAPI RemoveDirectoryA(LPCSTR pathName);
 HANDLE WINAPI FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
+BOOL WINAPI FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);
 BOOL WINAPI FindClose(HANDLE findFile);
 
 // Profiles.
