@@ -479,14 +479,12 @@ HRESULT PersistInterface::GetCurFile(LPWSTR *fileName)
     // No file yet: the default save prompt, as the shell gives it.
     bool none = owner->currentFile.empty();
     std::string name = none ? "*.lnk" : owner->currentFile;
-    auto *copy = (LPWSTR)detail::ShellAllocator()->Alloc((name.size() + 1) * sizeof(WCHAR));
+    std::u16string wide = detail::AnsiToWide(name, detail::CurrentCodePage());
+    auto *copy = (LPWSTR)detail::ShellAllocator()->Alloc((wide.size() + 1) * sizeof(WCHAR));
     *fileName = copy;
     if (copy == nullptr)
         return E_OUTOFMEMORY;
-    // The ANSI name back to UTF-16 for the ASCII part; the name came from a UTF-16 one anyway.
-    for (size_t i = 0; i < name.size(); i++)
-        copy[i] = (WCHAR)(unsigned char)name[i];
-    copy[name.size()] = 0;
+    std::memcpy(copy, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
     return none ? S_FALSE : S_OK;
 }
 

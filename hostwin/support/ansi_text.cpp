@@ -52,6 +52,29 @@ std::string WideToAnsi(const char16_t *text, size_t length, unsigned codePage)
     return out;
 }
 
+std::u16string AnsiToWide(const std::string &text, unsigned codePage)
+{
+    std::u16string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (codePage == 932) {
+            if (c < 0x80)
+                out += (char16_t)c;
+            else if (c >= 0xA1 && c <= 0xDF)
+                out += (char16_t)(0xFF61 + c - 0xA1);
+            else {
+                if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < text.size())
+                    i++;
+                out += u'\uFFFD';
+            }
+        } else if (c >= 0x80 && c <= 0x9F && cp1252High[c - 0x80] != 0)
+            out += cp1252High[c - 0x80];
+        else
+            out += (char16_t)c;
+    }
+    return out;
+}
+
 std::string JournalField(const std::string &text)
 {
     std::string out;

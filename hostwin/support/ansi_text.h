@@ -10,6 +10,10 @@ namespace hostwin::detail {
 // and half-width katakana; anything the code page cannot hold becomes '?'.
 std::string WideToAnsi(const char16_t *text, size_t length, unsigned codePage);
 
+// The way back, for names the shell hands out in UTF-16: 1252 exactly, 932 for ASCII and
+// half-width katakana (a double-byte character becomes U+FFFD).
+std::u16string AnsiToWide(const std::string &text, unsigned codePage);
+
 // A field of a journal line: tabs, line ends and other control bytes would break the line's
 // columns, so they are written as \t, \n, \r and \xNN.
 std::string JournalField(const std::string &text);

@@ -191,6 +191,12 @@ TEST_F(Link, SavedLinksReadBackWithEveryProperty)
         WCHAR name[MAX_PATH];
         MultiByteToWideChar(CP_ACP, 0, c.file, -1, name, MAX_PATH);
         EXPECT_EQ(S_OK, persist->Load(name, 0));
+        LPWSTR current = nullptr;
+        ASSERT_EQ(S_OK, persist->GetCurFile(&current));
+        EXPECT_EQ(std::u16string(name), std::u16string(current)) << "the loaded name, back in UTF-16";
+        IMalloc *allocator = nullptr;
+        ASSERT_EQ(S_OK, SHGetMalloc(&allocator));
+        allocator->Free(current);
         ASSERT_EQ(S_OK, persist->QueryInterface(IID_IShellLinkA, (void **)&link));
         CHAR text[MAX_PATH];
         int icon = -1;
