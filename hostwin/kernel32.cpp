@@ -1,6 +1,7 @@
 // kernel32: the process, its errors and code page, files and folders of the machine, profiles,
 // memory, and starting programs; each as Windows 95 behaves, on the machine folder.
 #include "internal.h"
+#include "support/ansi_text.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -47,31 +48,8 @@ T FaultResult(const Fault &fault, DWORD usualError, T failure)
 
 // ---- Journal -------------------------------------------------------------------------------
 
-std::string Field(const char *text)
-{
-    if (text == nullptr)
-        return "NULL";
-    std::string out;
-    for (const char *p = text; *p != 0; p++) {
-        unsigned char c = (unsigned char)*p;
-        if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\\')
-            out += "\\\\";
-        else if (c < 32 || c == 127) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else
-            out += (char)c;
-    }
-    return out;
-}
-
+// Journal fields are written as the other libraries write them (tabs and line ends escaped).
+std::string Field(const char *text) { return text == nullptr ? "NULL" : detail::JournalField(text); }
 
 std::string Number(uint64_t value) { return std::to_string(value); }
 

@@ -103,18 +103,12 @@ std::string ProgramWord(const std::string &commandLine, size_t *end)
 
 std::string VariableName(const std::string &entry) { return entry.substr(0, entry.find('=')); }
 
-}  // namespace
-
-ProgramToStart FindProgram(const std::string &commandLine, const std::optional<std::string> &currentDirectory,
-                           bool searchProgramDirectory)
+// Looks for one candidate program name: a path as given, else in the program's own folder, the
+// current directory, the system directory and the Windows directory; ".exe" when it has no
+// extension. Gives the host file, or the error for the name.
+std::optional<fs::path> LookFor(std::string name, const std::optional<std::string> &currentDirectory,
+                                bool searchProgramDirectory, DWORD *error)
 {
-    ProgramToStart start;
-    size_t end = 0;
-    std::string name = ProgramWord(commandLine, &end);
-    if (name.empty()) {
-        start.error = ERROR_FILE_NOT_FOUND;
-        return start;
-    }
     size_t lastSeparator = name.find_last_of("\\/:");
     std::string lastComponent = lastSeparator == std::string::npos ? name : name.substr(lastSeparator + 1);
     if (lastComponent.find('.') == std::string::npos)
@@ -137,25 +131,60 @@ ProgramToStart FindProgram(const std::string &commandLine, const std::optional<s
             candidates.push_back(directory + name);
         }
     }
-
-    DWORD pathError = ERROR_FILE_NOT_FOUND;
-    std::optional<fs::path> found;
+    *error = ERROR_FILE_NOT_FOUND;
     for (const std::string &candidate : candidates) {
-        DWORD error = 0;
-        std::optional<fs::path> host = ResolveFrom(candidate.c_str(), currentDirectory, &error);
+        DWORD pathError = 0;
+        std::optional<fs::path> host = ResolveFrom(candidate.c_str(), currentDirectory, &pathError);
         if (!host) {
             if (givenPath)
-                pathError = error;
+                *error = pathError;
             continue;
         }
         FileKind kind = Classify(*host);
-        if (kind != FileKind::Missing && kind != FileKind::Directory) {
-            found = host;
-            break;
+        if (kind != FileKind::Missing && kind != FileKind::Directory)
+            return host;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ProgramToStart FindProgram(const std::string &commandLine, const std::optional<std::string> &currentDirectory,
+                           bool searchProgramDirectory)
+{
+    ProgramToStart start;
+    // A quoted name is one candidate. An unquoted one with blanks is tried as Windows does: up to
+    // the first blank, then up to the next, and so on, so "C:\Start Menu\x.lnk" is found whole.
+    std::vector<std::string> names;
+    size_t end = 0;
+    std::string word = ProgramWord(commandLine, &end);
+    if (!commandLine.empty() && commandLine[0] == '"') {
+        names.push_back(word);
+    } else {
+        for (size_t at = end; true; at = commandLine.find_first_of(" \t", at + 1)) {
+            names.push_back(commandLine.substr(0, at == std::string::npos ? std::string::npos : at));
+            if (at == std::string::npos || at >= commandLine.size())
+                break;
         }
     }
+    if (word.empty()) {
+        start.error = ERROR_FILE_NOT_FOUND;
+        return start;
+    }
+    std::optional<fs::path> found;
+    DWORD firstError = 0;
+    for (const std::string &name : names) {
+        if (name.empty() || name.back() == ' ' || name.back() == '\t')
+            continue;
+        DWORD error = 0;
+        found = LookFor(name, currentDirectory, searchProgramDirectory, &error);
+        if (found)
+            break;
+        if (firstError == 0)
+            firstError = error;
+    }
     if (!found) {
-        start.error = pathError;
+        start.error = firstError != 0 ? firstError : ERROR_FILE_NOT_FOUND;
         return start;
     }
 
