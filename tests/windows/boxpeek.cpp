@@ -7,10 +7,13 @@
 // Output, one item per line, fields separated by a tab:
 //   window  <hwnd hex>  <class>  <caption>
 //   static  <text>
-//   icon    <kind>          kind: question, exclamation, asterisk, hand, application, other
+//   icon    <kind>          kind: question, exclamation, asterisk, hand, application, or
+//                           other (an icon, but none of those or not told apart: on screens of
+//                           256 colours the kinds cannot be told apart)
 //   button  <id>  <text>  default|-  focus|-
 //   focus   <hwnd hex>  <class>  <text>   (the control with the keyboard focus, if any)
 // Exit code 0 when the window was found, 1 when it was not, 2 on bad arguments.
+// BOXPEEK_DEBUG set: the colour distance of each stock icon goes to stderr.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -84,7 +87,9 @@ static void CloseCanvas(Canvas *canvas)
 }
 
 // Which stock icon an icon control of another process shows. Its handle means nothing here, so
-// the control's pixels on the screen are compared with each stock icon drawn on the same background.
+// the control's pixels on the screen are compared with each stock icon drawn on the control's
+// background. The icons are drawn in the screen's own format first, so that on a palette display
+// both go through the same colour mapping.
 static const char *IconKind(HWND control)
 {
     static const struct {
@@ -103,34 +108,54 @@ static const char *IconKind(HWND control)
     int height = GetSystemMetrics(SM_CYICON);
     if (rect.right - rect.left < width || rect.bottom - rect.top < height)
         return "other";
-    Canvas shown;
-    if (!OpenCanvas(&shown, width, height))
-        return "other";
-    HDC screen = GetDC(NULL);
-    BitBlt(shown.dc, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    ReleaseDC(NULL, screen);
-    GdiFlush();
-
     const char *best = "other";
-    Canvas drawn;
-    if (OpenCanvas(&drawn, width, height)) {
-        for (const auto &kind : kinds) {
-            for (int i = 0; i < width * height; i++)
-                drawn.pixels[i] = shown.pixels[0];
-            DrawIconEx(drawn.dc, 0, 0, LoadIconA(NULL, kind.resource), width, height, 0, NULL, DI_NORMAL);
-            GdiFlush();
-            int differing = 0;
-            for (int i = 0; i < width * height; i++)
-                if ((drawn.pixels[i] ^ shown.pixels[i]) & 0x00FFFFFF)
-                    differing++;
-            if (differing == 0) {
-                best = kind.name;
-                break;
+    HDC screen = GetDC(NULL);
+    Canvas shown, drawn;
+    if (OpenCanvas(&shown, width, height)) {
+        if (OpenCanvas(&drawn, width, height)) {
+            BitBlt(shown.dc, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+            // The icons' corners are transparent: the corner shows the control's background.
+            HBRUSH background = CreateSolidBrush(GetPixel(screen, rect.left, rect.top));
+            HDC deviceDC = CreateCompatibleDC(screen);
+            HBITMAP deviceBitmap = CreateCompatibleBitmap(screen, width, height);
+            HGDIOBJ previous = SelectObject(deviceDC, deviceBitmap);
+            RECT all = {0, 0, width, height};
+            // Colour depths below 24 bits round the two drawings differently, so the kinds are
+            // ranked by their mean colour distance and the best one must be close and clearly ahead.
+            double distances[sizeof(kinds) / sizeof(kinds[0])];
+            int count = (int)(sizeof(kinds) / sizeof(kinds[0]));
+            for (int k = 0; k < count; k++) {
+                FillRect(deviceDC, &all, background);
+                DrawIconEx(deviceDC, 0, 0, LoadIconA(NULL, kinds[k].resource), width, height, 0, NULL, DI_NORMAL);
+                BitBlt(drawn.dc, 0, 0, width, height, deviceDC, 0, 0, SRCCOPY);
+                GdiFlush();
+                double total = 0;
+                for (int i = 0; i < width * height; i++)
+                    for (int shift = 0; shift < 24; shift += 8)
+                        total += abs((int)((drawn.pixels[i] >> shift) & 0xFF) - (int)((shown.pixels[i] >> shift) & 0xFF));
+                distances[k] = total / (width * height * 3);
+                if (getenv("BOXPEEK_DEBUG"))
+                    fprintf(stderr, "%s: mean distance %.2f\n", kinds[k].name, distances[k]);
             }
+            int nearest = 0;
+            for (int k = 1; k < count; k++)
+                if (distances[k] < distances[nearest])
+                    nearest = k;
+            double runnerUp = 1e9;
+            for (int k = 0; k < count; k++)
+                if (k != nearest && distances[k] < runnerUp)
+                    runnerUp = distances[k];
+            if (distances[nearest] <= 4.0 && distances[nearest] * 3 < runnerUp)
+                best = kinds[nearest].name;
+            SelectObject(deviceDC, previous);
+            DeleteObject(deviceBitmap);
+            DeleteDC(deviceDC);
+            DeleteObject(background);
+            CloseCanvas(&drawn);
         }
-        CloseCanvas(&drawn);
+        CloseCanvas(&shown);
     }
-    CloseCanvas(&shown);
+    ReleaseDC(NULL, screen);
     return best;
 }
 

@@ -143,11 +143,13 @@ def _unescape(text):
 class Box:
     """One throwaway Windows 95 machine under Wine."""
 
-    def __init__(self, path, display=False, template_box=None):
+    def __init__(self, path, display=False, template_box=None, screen=None):
+        """screen: the Xvfb screen as WIDTHxHEIGHTxDEPTH (default 800x600x24)."""
         self.path_ = pathlib.Path(path)
         self.display = display
         arguments = ["new"] + (["--display"] if display else []) + [self.path_]
-        _script(*arguments, template_box if template_box is not None else template())
+        _script(*arguments, template_box if template_box is not None else template(),
+                env={"WINEBOX_SCREEN": screen} if screen else None)
 
     def run(self, cmdline, cwd=None, show=None, app=None, env=None, timeout=None):
         """Runs a program with this exact command line (bytes or str) and returns its exit code."""
@@ -217,11 +219,13 @@ class BoxTestCase(unittest.TestCase):
     """Gives tests a box (self.box) in a temporary directory, destroyed afterwards.
 
     display: the box gets its own Xvfb server (needed for windows and message boxes).
+    screen: that server's screen, e.g. "640x480x8" for a palette display (default 800x600x24).
     shared_box: one box for all tests of the class, made in setUpClass; faster, but the tests
     must leave the box as they found it.
     """
 
     display = False
+    screen = None
     shared_box = False
 
     @classmethod
@@ -231,7 +235,7 @@ class BoxTestCase(unittest.TestCase):
             raise unittest.SkipTest("missing " + ", ".join(missing))
         temp = tempfile.mkdtemp(prefix="winebox-")
         try:
-            box = Box(pathlib.Path(temp) / "box", display=cls.display)
+            box = Box(pathlib.Path(temp) / "box", display=cls.display, screen=cls.screen)
         except BaseException:
             _script("destroy", pathlib.Path(temp) / "box", check=False)
             shutil.rmtree(temp, True)
