@@ -88,7 +88,12 @@ protected:
         for (auto it = fs::recursive_directory_iterator(temp, ec); !ec && it != fs::end(it); it.increment(ec))
             if (!it->is_symlink())
                 fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(temp, ec);
+        // A program a test started and did not wait for may still be writing there.
+        for (int attempt = 0; attempt < 20 && fs::exists(temp, ec); attempt++) {
+            fs::remove_all(temp, ec);
+            if (fs::exists(temp, ec))
+                usleep(50000);
+        }
     }
 
     // The host path of C:\..., built by hand so the tests do not lean on the code under test.
