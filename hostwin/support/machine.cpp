@@ -591,7 +591,13 @@ std::optional<std::string> MachineSetting(const std::string &key)
 }
 
 std::string WindowsDirectory() { return "C:\\WINDOWS"; }
-std::string SystemDirectory() { return "C:\\WINDOWS\\SYSTEM"; }
+// A machine may keep its system directory elsewhere ([Machine] SystemDirectory=, a Windows path
+// whose folder the machine's owner makes), so that paths composed from it can be made long.
+std::string SystemDirectory()
+{
+    std::optional<std::string> setting = MachineSetting("SystemDirectory");
+    return setting && !setting->empty() ? *setting : "C:\\WINDOWS\\SYSTEM";
+}
 std::string TempDirectory() { return "C:\\WINDOWS\\TEMP\\"; }
 std::string ProgramsDirectory() { return "C:\\WINDOWS\\Start Menu\\Programs"; }
 
