@@ -1,7 +1,7 @@
 // SHFileOperationA deleting through the shell: whole trees, names as the uninstaller hands them
 // over, missing names, wildcards, the question, the progress line, and never a step outside the
 // machine.
-#include "shell_machine.h"
+#include "machine_fixture.h"
 
 #include <sys/stat.h>
 
@@ -10,20 +10,19 @@
 
 namespace {
 
-using shelltest::fs::path;
-using shelltest::ShellMachine;
-namespace fs = shelltest::fs;
+using namespace machinetest;
+using fs::path;
 
-class FileOperation : public ShellMachine {
+class FileOperation : public Machine {
 protected:
     // A small installed directory: files, a read-only file, a read-only subfolder with a file.
     void MakeTree(const std::string &windowsFolder)
     {
-        path root = Drive(windowsFolder);
-        shelltest::WriteFile(root / "zarnhold.exe", "game");
-        shelltest::WriteFile(root / "readme.txt", "readme");
-        shelltest::WriteFile(root / "icons" / "zh5.ico", "icon");
-        shelltest::WriteFile(root / "saves" / "deep" / "slot1.sav", "save");
+        path root = Host(windowsFolder);
+        WriteText(root / "zarnhold.exe", "game");
+        WriteText(root / "readme.txt", "readme");
+        WriteText(root / "icons" / "zh5.ico", "icon");
+        WriteText(root / "saves" / "deep" / "slot1.sav", "save");
         fs::permissions(root / "readme.txt", fs::perms::owner_read);
         fs::permissions(root / "saves" / "deep" / "slot1.sav", fs::perms::owner_read);
         fs::permissions(root / "saves" / "deep", fs::perms::owner_read | fs::perms::owner_exec);
@@ -68,12 +67,12 @@ TEST_F(FileOperation, DeletesAWholeTree)
     for (const TreeCase &c : cases) {
         SCOPED_TRACE(c.name);
         MakeTree(c.folder);
-        shelltest::WriteFile(Drive(c.folder).parent_path() / "neighbour.txt", "stays");
+        WriteText(Host(c.folder).parent_path() / "neighbour.txt", "stays");
         BOOL aborted = -1;
         EXPECT_EQ(0, Delete({c.given}, FOF_SIMPLEPROGRESS | FOF_NOCONFIRMATION, &aborted));
         EXPECT_FALSE(aborted);
-        EXPECT_FALSE(fs::exists(Drive(c.folder)));
-        EXPECT_TRUE(fs::exists(Drive(c.folder).parent_path() / "neighbour.txt"));
+        EXPECT_FALSE(fs::exists(Host(c.folder)));
+        EXPECT_TRUE(fs::exists(Host(c.folder).parent_path() / "neighbour.txt"));
     }
 }
 
@@ -83,52 +82,52 @@ TEST_F(FileOperation, AMissingNameFailsButTheOthersAreDeleted)
     MakeTree("C:\\B");
     int result = Delete({"C:\\A", "C:\\not there", "C:\\no folder\\x", "C:\\B"});
     EXPECT_NE(0, result);
-    EXPECT_FALSE(fs::exists(Drive("C:\\A")));
-    EXPECT_FALSE(fs::exists(Drive("C:\\B")));
+    EXPECT_FALSE(fs::exists(Host("C:\\A")));
+    EXPECT_FALSE(fs::exists(Host("C:\\B")));
     EXPECT_NE(0, Delete({"C:\\ZARN"})) << "a second removal finds nothing";
 }
 
 TEST_F(FileOperation, WildcardsInTheLastComponentDeleteTheMatches)
 {
-    shelltest::WriteFile(Drive("C:\\T\\a.tmp"), "");
-    shelltest::WriteFile(Drive("C:\\T\\B.TMP"), "");
-    shelltest::WriteFile(Drive("C:\\T\\sub.tmp\\inner.txt"), "");
-    shelltest::WriteFile(Drive("C:\\T\\keep.txt"), "");
+    WriteText(Host("C:\\T\\a.tmp"), "");
+    WriteText(Host("C:\\T\\B.TMP"), "");
+    WriteText(Host("C:\\T\\sub.tmp\\inner.txt"), "");
+    WriteText(Host("C:\\T\\keep.txt"), "");
     EXPECT_EQ(0, Delete({"C:\\T\\*.tmp"}));
     std::vector<std::string> left;
-    for (const auto &entry : fs::directory_iterator(Drive("C:\\T")))
+    for (const auto &entry : fs::directory_iterator(Host("C:\\T")))
         left.push_back(entry.path().filename().string());
     EXPECT_EQ(std::vector<std::string>{"keep.txt"}, left);
     EXPECT_NE(0, Delete({"C:\\T\\*.none"}));
     EXPECT_EQ(0, Delete({"C:\\T\\*.*"}));
-    EXPECT_TRUE(fs::is_empty(Drive("C:\\T")));
+    EXPECT_TRUE(fs::is_empty(Host("C:\\T")));
 }
 
 TEST_F(FileOperation, NeverFollowsALinkOutOfTheMachine)
 {
-    shelltest::WriteFile(outside / "sentinel.txt", "must stay");
-    shelltest::WriteFile(outside / "folder" / "inner.txt", "must stay");
+    WriteText(outside / "sentinel.txt", "must stay");
+    WriteText(outside / "folder" / "inner.txt", "must stay");
     MakeTree("C:\\ZARN");
-    fs::create_symlink(outside, Drive("C:\\ZARN") / "to outside");
-    fs::create_symlink(outside / "sentinel.txt", Drive("C:\\ZARN") / "sentinel link");
+    fs::create_symlink(outside, Host("C:\\ZARN") / "to outside");
+    fs::create_symlink(outside / "sentinel.txt", Host("C:\\ZARN") / "sentinel link");
     fs::create_symlink(outside / "folder", (machine / "C") / "linked folder");
 
     EXPECT_EQ(0, Delete({"C:\\ZARN", "C:\\linked folder"}));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(Drive("C:\\ZARN"))));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Host("C:\\ZARN"))));
     EXPECT_FALSE(fs::exists(fs::symlink_status(machine / "C" / "linked folder"))) << "the link itself goes";
-    EXPECT_EQ("must stay", shelltest::ReadFile(outside / "sentinel.txt"));
-    EXPECT_EQ("must stay", shelltest::ReadFile(outside / "folder" / "inner.txt"));
+    EXPECT_EQ("must stay", ReadText(outside / "sentinel.txt"));
+    EXPECT_EQ("must stay", ReadText(outside / "folder" / "inner.txt"));
 }
 
 TEST_F(FileOperation, NamesThatWouldLeaveTheMachineDeleteNothingThere)
 {
-    shelltest::WriteFile(outside / "sentinel.txt", "must stay");
+    WriteText(outside / "sentinel.txt", "must stay");
     fs::create_symlink(outside, machine / "C" / "out");
     std::string up = "C:";
     for (path at = machine / "C"; at != at.root_path(); at = at.parent_path())
         up += "\\..";
     const std::vector<std::string> names = {
-        up + outside.string(),                      // C:\..\..\..\tmp\hostwin-shell-x\outside
+        up + outside.string(),                      // C:\..\..\..\tmp\hostwin-machine-x\outside
         "C:\\..\\..\\..\\..\\..\\..\\..\\..\\tmp",  // never above the root: C:\tmp
         (outside / "sentinel.txt").string(),        // a host path is a path on the current drive
         "\\\\server\\share\\sentinel.txt",
@@ -142,8 +141,8 @@ TEST_F(FileOperation, NamesThatWouldLeaveTheMachineDeleteNothingThere)
         SCOPED_TRACE(name);
         EXPECT_NE(0, Delete({name}));
     }
-    EXPECT_EQ("must stay", shelltest::ReadFile(outside / "sentinel.txt"));
-    EXPECT_TRUE(fs::is_directory(Drive("C:\\WINDOWS\\SYSTEM")));
+    EXPECT_EQ("must stay", ReadText(outside / "sentinel.txt"));
+    EXPECT_TRUE(fs::is_directory(Host("C:\\WINDOWS\\SYSTEM")));
 }
 
 struct QuestionCase {
@@ -178,7 +177,7 @@ TEST_F(FileOperation, WithoutNoConfirmationTheShellAsksFirst)
         EXPECT_EQ(c.expectDeleted, result == 0);
         EXPECT_EQ(!c.expectDeleted, aborted != FALSE);
         for (const std::string &name : names)
-            EXPECT_EQ(c.expectDeleted, !fs::exists(Drive(name))) << name;
+            EXPECT_EQ(c.expectDeleted, !fs::exists(Host(name))) << name;
         auto boxes = hostwin::MessageBoxes();
         ASSERT_EQ(1u, boxes.size());
         EXPECT_EQ(c.expectedCaption, boxes[0].caption);
@@ -209,12 +208,11 @@ TEST_F(FileOperation, TheProgressWindowIsALineOnTheTerminal)
 
 TEST_F(FileOperation, IsJournaledWithNamesFlagsAndTitle)
 {
-    auto journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     MakeTree("C:\\Zarn Hold");
     Delete({"C:\\Zarn Hold", "C:\\gone"}, FOF_SIMPLEPROGRESS | FOF_NOCONFIRMATION | FOF_SILENT);
     EXPECT_EQ("SHFileOperationA\tFO_DELETE\tC:\\Zarn Hold|C:\\gone\t0x0114\tRemoving Zarn-Hold Demo....\t=> 2\n",
-              shelltest::ReadFile(journal));
+              ReadText(journal));
 }
 
 TEST_F(FileOperation, OnlyDeletionIsSupported)
@@ -227,7 +225,7 @@ TEST_F(FileOperation, OnlyDeletionIsSupported)
     operation.pTo = "C:\\COPY\0";
     operation.fFlags = FOF_NOCONFIRMATION | FOF_SILENT;
     EXPECT_NE(0, SHFileOperationA(&operation));
-    EXPECT_TRUE(fs::exists(Drive("C:\\ZARN\\zarnhold.exe")));
+    EXPECT_TRUE(fs::exists(Host("C:\\ZARN\\zarnhold.exe")));
 }
 
 }  // namespace

@@ -360,8 +360,7 @@ TEST_F(Files, SearchReportsWhatItFound)
 
 TEST_F(Files, MutatingCallsAreJournaled)
 {
-    fs::path journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     CreateDirectoryA("C:\\j", nullptr);
     MoveFileA("readme.txt", "C:\\j\\r.txt");
     MoveFileA("readme.txt", "C:\\j\\r.txt");

@@ -1,6 +1,6 @@
 // The shell's link object: COM creation and reference counting, link files saved through
 // IPersistFile and read back by the machine, by lnkinfo and by lnkdump, and the reader's refusals.
-#include "shell_machine.h"
+#include "machine_fixture.h"
 
 #include "internal.h"
 
@@ -10,16 +10,14 @@
 
 namespace {
 
-using shelltest::fs::path;
-using shelltest::Output;
-using shelltest::Quoted;
-using shelltest::ShellMachine;
+using namespace machinetest;
+using fs::path;
 
-class Link : public ShellMachine {
+class Link : public Machine {
 protected:
     void SetUp() override
     {
-        ShellMachine::SetUp();
+        Machine::SetUp();
         ASSERT_EQ(S_OK, CoInitialize(NULL));
     }
 };
@@ -131,10 +129,10 @@ TEST_F(Link, BothInterfacesShareOneReferenceCount)
 
 TEST_F(Link, AFailedQueryInterfaceGivesNothingAndLeaksNothing)
 {
-    hostwin::InjectFault(shelltest::NextCallFails("IShellLinkA.QueryInterface", (uint32_t)E_NOINTERFACE));
+    hostwin::InjectFault(NextCallFails("IShellLinkA.QueryInterface", (uint32_t)E_NOINTERFACE));
     EXPECT_EQ(E_NOINTERFACE, CreateLink("C:\\x.exe", "C:\\x.lnk", "x", nullptr, nullptr));
     EXPECT_EQ(0, hostwin::LiveComObjects());
-    EXPECT_FALSE(shelltest::fs::exists(Host("C:\\x.lnk")));
+    EXPECT_FALSE(fs::exists(Host("C:\\x.lnk")));
 }
 
 // --- link files ---
@@ -167,12 +165,12 @@ const LinkCase linkCases[] = {
 
 TEST_F(Link, SavedLinksReadBackWithEveryProperty)
 {
-    shelltest::fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs\\Halvane"));
+    fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs\\Halvane"));
     for (const LinkCase &c : linkCases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(S_OK, CreateLink(c.target, c.file, c.description, c.icon, c.arguments));
         path file = Host(c.file);
-        ASSERT_TRUE(shelltest::fs::is_regular_file(file));
+        ASSERT_TRUE(fs::is_regular_file(file));
 
         auto read = hostwin::detail::ReadShellLink(file);
         ASSERT_TRUE(read.has_value());
@@ -219,7 +217,7 @@ TEST_F(Link, LnkinfoReadsTheSavedLinks)
 {
     if (!Output("lnkinfo -V >/dev/null 2>&1"))
         GTEST_SKIP() << "lnkinfo is not installed";
-    shelltest::fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs\\Halvane"));
+    fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs\\Halvane"));
     for (const LinkCase &c : linkCases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(S_OK, CreateLink(c.target, c.file, c.description, c.icon, c.arguments));
@@ -244,11 +242,11 @@ TEST_F(Link, LnkinfoReadsTheSavedLinks)
 
 TEST_F(Link, LnkdumpPrintsOneLinePerProperty)
 {
-    path tool = shelltest::BuiltBeside("lnkdump");
-    if (!shelltest::fs::exists(tool))
+    path tool = BuiltBeside("lnkdump");
+    if (!fs::exists(tool))
         GTEST_SKIP() << "lnkdump is not built beside the tests";
     const LinkCase &c = linkCases[2];
-    shelltest::fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs\\Halvane"));
+    fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs\\Halvane"));
     ASSERT_EQ(S_OK, CreateLink(c.target, c.file, c.description, c.icon, c.arguments));
     auto shown = Output(Quoted(tool.string()) + " " + Quoted(Host(c.file).string()));
     ASSERT_TRUE(shown.has_value());
@@ -261,7 +259,7 @@ TEST_F(Link, LnkdumpPrintsOneLinePerProperty)
 TEST_F(Link, TheFileFollowsTheBinaryFormat)
 {
     ASSERT_EQ(S_OK, CreateLink("C:\\ZARN\\zarnhold.exe", "C:\\a.lnk", "Zarn_Hold Demo", "C:\\ZARN\\zh5.ico", nullptr));
-    std::string bytes = shelltest::ReadFile(Host("C:\\a.lnk"));
+    std::string bytes = ReadText(Host("C:\\a.lnk"));
     auto u32 = [&](size_t at) {
         uint32_t value = 0;
         std::memcpy(&value, bytes.data() + at, 4);
@@ -287,9 +285,9 @@ struct SaveFailureCase {
 
 TEST_F(Link, SaveFailuresAreWin32Errors)
 {
-    shelltest::fs::create_directories(Host("C:\\folder.lnk"));
-    shelltest::WriteFile(Host("C:\\readonly.lnk"), "old");
-    shelltest::fs::permissions(Host("C:\\readonly.lnk"), shelltest::fs::perms::owner_read | shelltest::fs::perms::group_read);
+    fs::create_directories(Host("C:\\folder.lnk"));
+    WriteText(Host("C:\\readonly.lnk"), "old");
+    fs::permissions(Host("C:\\readonly.lnk"), fs::perms::owner_read | fs::perms::group_read);
     const SaveFailureCase cases[] = {
         {"missing folder", "C:\\no such folder\\x.lnk", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
         {"unknown drive", "Q:\\x.lnk", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)},
@@ -300,13 +298,13 @@ TEST_F(Link, SaveFailuresAreWin32Errors)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(c.expected, CreateLink("C:\\x.exe", c.file, "x", nullptr, nullptr));
     }
-    EXPECT_EQ("old", shelltest::ReadFile(Host("C:\\readonly.lnk")));
+    EXPECT_EQ("old", ReadText(Host("C:\\readonly.lnk")));
     EXPECT_EQ(0, hostwin::LiveComObjects());
 }
 
 TEST_F(Link, SaveNeverWritesOutsideTheMachine)
 {
-    shelltest::fs::create_symlink(outside, Host("C:\\out"));
+    fs::create_symlink(outside, Host("C:\\out"));
     const char *escapes[] = {"C:\\..\\..\\..\\..\\..\\..\\escape.lnk", "\\\\server\\share\\escape.lnk",
                              "C:\\out\\escape.lnk", "/escape.lnk"};
     for (const char *file : escapes) {
@@ -314,28 +312,27 @@ TEST_F(Link, SaveNeverWritesOutsideTheMachine)
         CreateLink("C:\\x.exe", file, "x", nullptr, nullptr);
     }
     // Whatever the machine made of the names, it stayed inside: C:\\escape.lnk at most.
-    EXPECT_TRUE(shelltest::fs::is_empty(outside));
+    EXPECT_TRUE(fs::is_empty(outside));
     for (const path &place : {temp / "escape.lnk", temp.parent_path() / "escape.lnk", path("/escape.lnk")})
-        EXPECT_FALSE(shelltest::fs::exists(place)) << place;
+        EXPECT_FALSE(fs::exists(place)) << place;
 }
 
 TEST_F(Link, AFaultedSaveReportsItsError)
 {
-    hostwin::InjectFault(shelltest::NextCallFails("IPersistFile.Save", (uint32_t)STG_E_ACCESSDENIED));
+    hostwin::InjectFault(NextCallFails("IPersistFile.Save", (uint32_t)STG_E_ACCESSDENIED));
     EXPECT_EQ(STG_E_ACCESSDENIED, CreateLink("C:\\x.exe", "C:\\x.lnk", "x", nullptr, nullptr));
-    EXPECT_FALSE(shelltest::fs::exists(Host("C:\\x.lnk")));
+    EXPECT_FALSE(fs::exists(Host("C:\\x.lnk")));
     EXPECT_EQ(0, hostwin::LiveComObjects());
 }
 
 TEST_F(Link, SaveIsJournaled)
 {
-    auto journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     CreateLink("C:\\x.exe", "C:\\x.lnk", "x", nullptr, nullptr);
     CreateLink("C:\\x.exe", "C:\\missing\\x.lnk", "x", nullptr, nullptr);
     EXPECT_EQ("IPersistFile.Save\tC:\\x.lnk\tTRUE\t=> 0x00000000\n"
               "IPersistFile.Save\tC:\\missing\\x.lnk\tTRUE\t=> 0x80070003\n",
-              shelltest::ReadFile(journal));
+              ReadText(journal));
 }
 
 // --- the reader's refusals ---
@@ -344,12 +341,12 @@ TEST_F(Link, TheReaderRefusesAnythingButAWholeLink)
 {
     ASSERT_EQ(S_OK, CreateLink("C:\\Program Files\\Zarn\\zarnhold.exe", "C:\\good.lnk", "Zarn_Hold Demo",
                                "C:\\Program Files\\Zarn\\zh5.ico", "C:\\Program Files\\Zarn"));
-    std::string good = shelltest::ReadFile(Host("C:\\good.lnk"));
+    std::string good = ReadText(Host("C:\\good.lnk"));
     path probe = temp / "probe.lnk";
 
     // Every cut short of the whole file is refused, and never read past its end.
     for (size_t length = 0; length < good.size(); length++) {
-        shelltest::WriteFile(probe, good.substr(0, length));
+        WriteText(probe, good.substr(0, length));
         EXPECT_FALSE(hostwin::detail::ReadShellLink(probe).has_value()) << "cut at " << length;
     }
 
@@ -373,18 +370,18 @@ TEST_F(Link, TheReaderRefusesAnythingButAWholeLink)
         SCOPED_TRACE(damage.name);
         std::string bad = good;
         bad[damage.at] = damage.byte;
-        shelltest::WriteFile(probe, bad);
+        WriteText(probe, bad);
         EXPECT_FALSE(hostwin::detail::ReadShellLink(probe).has_value());
     }
 
     // Extra data blocks before the terminal block are allowed; a block that runs past the end is not.
     std::string extended = good.substr(0, good.size() - 4) + std::string("\x0C\0\0\0\x02\0\0\xA0xxxx", 12) +
                            std::string(4, '\0');
-    shelltest::WriteFile(probe, extended);
+    WriteText(probe, extended);
     EXPECT_TRUE(hostwin::detail::ReadShellLink(probe).has_value());
     std::string overlong = good.substr(0, good.size() - 4) + std::string("\x40\0\0\0\x02\0\0\xA0xxxx", 12) +
                            std::string(4, '\0');
-    shelltest::WriteFile(probe, overlong);
+    WriteText(probe, overlong);
     EXPECT_FALSE(hostwin::detail::ReadShellLink(probe).has_value());
     EXPECT_FALSE(hostwin::detail::ReadShellLink(temp / "no such file").has_value());
 }

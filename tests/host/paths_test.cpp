@@ -16,6 +16,7 @@ protected:
     void SetUp() override
     {
         Machine::SetUp();
+        WriteText(outside / "sentinel.txt", "outside the machine");
         fs::create_directories(C("Games/Zarn Hold"));
         fs::create_directories(machine / "D");
         EnterFolder(C("WINDOWS"));
@@ -196,6 +197,7 @@ protected:
     void SetUp() override
     {
         Machine::SetUp();
+        WriteText(outside / "sentinel.txt", "outside the machine");
         fs::create_directories(outside / "dir");
         WriteText(outside / "dir" / "inner.txt", "inner");
         fs::create_directory_symlink(outside, C("out"));

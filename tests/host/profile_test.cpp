@@ -113,8 +113,7 @@ TEST_F(Profile, FileNamesAndFailures)
 
 TEST_F(Profile, WriteIsJournaled)
 {
-    fs::path journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     WritePrivateProfileStringA("rename", "NUL", "C:\\x.exe", "C:\\WINDOWS\\wininit.ini");
     WritePrivateProfileStringA("rename", nullptr, nullptr, "C:\\nowhere\\wininit.ini");
     unsetenv("HOSTWIN_JOURNAL");

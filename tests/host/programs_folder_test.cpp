@@ -1,16 +1,16 @@
 // GetProgramsFolder against the machine's shell: the path, and the item-ID list freed exactly
 // once through the shell allocator whatever the lookup's outcome.
 #include "programs_folder.h"
-#include "shell_machine.h"
+#include "machine_fixture.h"
 
 #include <cstring>
 #include <functional>
 
 namespace {
 
-using shelltest::ShellMachine;
+using namespace machinetest;
 
-class ProgramsFolder : public ShellMachine {};
+class ProgramsFolder : public Machine {};
 
 struct LookupCase {
     const char *name;
@@ -22,7 +22,6 @@ struct LookupCase {
 
 TEST_F(ProgramsFolder, FreesTheListExactlyOnceWhateverTheOutcome)
 {
-    using shelltest::NextCallFails;
     const LookupCase cases[] = {
         {"found", [](ProgramsFolder *) {}, TRUE, 1, 1},
         {"no shell allocator",
@@ -32,7 +31,7 @@ TEST_F(ProgramsFolder, FreesTheListExactlyOnceWhateverTheOutcome)
          [](ProgramsFolder *) { hostwin::InjectFault(NextCallFails("SHGetSpecialFolderLocation", (uint32_t)E_FAIL)); },
          FALSE, 0, 0},
         {"the folder is missing from the machine",
-         [](ProgramsFolder *t) { shelltest::fs::remove_all(t->Host("C:\\WINDOWS\\Start Menu\\Programs")); }, FALSE,
+         [](ProgramsFolder *t) { fs::remove_all(t->Host("C:\\WINDOWS\\Start Menu\\Programs")); }, FALSE,
          0, 0},
         {"the location is no file-system folder",
          [](ProgramsFolder *) { hostwin::InjectFault(NextCallFails("SHGetPathFromIDListA")); }, FALSE, 1, 1},
@@ -40,7 +39,7 @@ TEST_F(ProgramsFolder, FreesTheListExactlyOnceWhateverTheOutcome)
     for (const LookupCase &c : cases) {
         SCOPED_TRACE(c.name);
         hostwin::ResetControls();
-        shelltest::fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs"));
+        fs::create_directories(Host("C:\\WINDOWS\\Start Menu\\Programs"));
         size_t liveBefore = hostwin::ShellAllocations().liveBlocks;
         c.arrange(this);
         CHAR path[MAX_PATH];

@@ -1,64 +1,25 @@
 // The machine's registry: the Reg* calls, the REGEDIT4 file behind them, and several processes
 // sharing it (through the regtool host tool, built beside this test).
-#include <hostwin/control.h>
-#include <hostwin/windows.h>
-
-#include <gtest/gtest.h>
+#include "machine_fixture.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
-#include <string>
-#include <vector>
 
 extern char **environ;
 
-namespace fs = std::filesystem;
-
 namespace {
 
-std::string ReadFile(const fs::path &file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path &file, const std::string &text)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using namespace machinetest;
 
 std::string Bytes(const char *text, size_t size) { return std::string(text, size); }
 
-class Registry : public ::testing::Test {
+class Registry : public Machine {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/hostwin-registry-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        hostwin::UseMachine(root);
-        hostwin::ResetControls();
-    }
-    void TearDown() override
-    {
-        hostwin::ResetControls();
-        unsetenv("HOSTWIN_JOURNAL");
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-
-    fs::path RegistryFile() const { return root / "registry.reg"; }
+    fs::path RegistryFile() const { return machine / "registry.reg"; }
 
     // Creates (or opens) a key below HKEY_LOCAL_MACHINE and hands back its handle.
     HKEY Create(HKEY parent, const char *subKey, DWORD *disposition = nullptr)
@@ -96,7 +57,7 @@ protected:
     pid_t StartTool(const std::vector<std::string> &args, const std::vector<std::string> &extraEnvironment,
                     int *output)
     {
-        fs::path tool = fs::read_symlink("/proc/self/exe").parent_path() / "regtool";
+        fs::path tool = BuiltBeside("regtool");
         if (!fs::exists(tool)) {
             ADD_FAILURE() << "regtool is not built: " << tool;
             return -1;
@@ -107,7 +68,7 @@ protected:
         for (char **e = environ; *e; e++)
             if (std::strncmp(*e, "HOSTWIN_", 8) != 0)
                 envStrings.push_back(*e);
-        envStrings.push_back("HOSTWIN_ROOT=" + root.string());
+        envStrings.push_back("HOSTWIN_ROOT=" + machine.string());
         envStrings.insert(envStrings.end(), extraEnvironment.begin(), extraEnvironment.end());
         std::vector<char *> argv, envp;
         for (auto &s : argStrings)
@@ -160,8 +121,6 @@ protected:
             close(fd);
         return {Wait(pid), output};
     }
-
-    fs::path root;
 };
 
 const char UNINSTALL_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zarn-Hold Demo";
@@ -212,7 +171,7 @@ TEST_F(Registry, NamesAreCaseInsensitiveAndKeepTheirFirstCase)
     EXPECT_EQ(RegDeleteKeyA(opened, "Zarn5Demo"), ERROR_SUCCESS);
     EXPECT_FALSE(hostwin::RegistryKeyExists("HKEY_LOCAL_MACHINE\\Software\\Halvane\\ZARN5DEMO"));
     // "SOFTWARE" is as a fresh Windows 95 machine spells it; "Halvane" as first written.
-    std::string text = ReadFile(RegistryFile());
+    std::string text = ReadText(RegistryFile());
     EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvane]\r\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("halvane"), std::string::npos) << text;
 
@@ -289,7 +248,7 @@ TEST_F(Registry, FileIsRegedit4TextThatRoundTrips)
             << c.name;
     RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\Test\\Empty"));
 
-    std::string text = ReadFile(RegistryFile());
+    std::string text = ReadText(RegistryFile());
     EXPECT_EQ(text.compare(0, 12, "REGEDIT4\r\n\r\n"), 0) << text;
     for (size_t i = 0; i < text.size(); i++)
         if (text[i] == '\n') {
@@ -306,7 +265,7 @@ TEST_F(Registry, FileIsRegedit4TextThatRoundTrips)
     for (char ch : text)
         if (ch != '\r')
             lf += ch;
-    WriteFile(RegistryFile(), lf);
+    WriteText(RegistryFile(), lf);
     for (const auto &c : cases) {
         DWORD type = 0;
         EXPECT_EQ(Query(key, c.name, &type), std::make_pair(LONG(ERROR_SUCCESS), c.stored)) << c.name;
@@ -317,7 +276,7 @@ TEST_F(Registry, FileIsRegedit4TextThatRoundTrips)
 
 TEST_F(Registry, ReadsHandWrittenFiles)
 {
-    WriteFile(RegistryFile(),
+    WriteText(RegistryFile(),
               "REGEDIT4\n"
               "\n"
               "; a comment\n"
@@ -335,12 +294,12 @@ TEST_F(Registry, ReadsHandWrittenFiles)
     RegCloseKey(key);
 
     // A file that is not REGEDIT4 text is not taken for an empty registry, nor overwritten.
-    WriteFile(RegistryFile(), "garbage\r\n");
+    WriteText(RegistryFile(), "garbage\r\n");
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &key), ERROR_CANTREAD);
     EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                               nullptr),
               ERROR_CANTREAD);
-    EXPECT_EQ(ReadFile(RegistryFile()), "garbage\r\n");
+    EXPECT_EQ(ReadText(RegistryFile()), "garbage\r\n");
 }
 
 TEST_F(Registry, ErrorCodes)
@@ -475,7 +434,7 @@ TEST_F(Registry, DeleteKeyRemovesTheWholeSubtreeAndLeavesTheParent)
             << gone;
     EXPECT_TRUE(hostwin::RegistryKeyExists("HKEY_LOCAL_MACHINE\\Software\\Halvane"));
     EXPECT_EQ(hostwin::RegistryString("HKEY_LOCAL_MACHINE\\Software\\Halvane\\Other", "Kept"), "yes");
-    EXPECT_EQ(ReadFile(RegistryFile()).find("ZARN5DEMO"), std::string::npos);
+    EXPECT_EQ(ReadText(RegistryFile()).find("ZARN5DEMO"), std::string::npos);
     EXPECT_EQ(Query(deep, "Name").first, ERROR_KEY_DELETED);
     EXPECT_EQ(RegDeleteKeyA(company, "ZARN5DEMO"), ERROR_FILE_NOT_FOUND);
 
@@ -547,8 +506,7 @@ TEST_F(Registry, FaultInjectionOfRegCreateKeyExA)
 
 TEST_F(Registry, JournalRecordsTheChangingCalls)
 {
-    fs::path journal = root / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     HKEY key = Create(HKEY_LOCAL_MACHINE, "Software\\Halvane\\ZARN5DEMO");
     SetDword(key, "Installed Version", 0);
     SetString(key, "Name", "a \"b\"");
@@ -559,7 +517,7 @@ TEST_F(Registry, JournalRecordsTheChangingCalls)
     RegCloseKey(company);
     unsetenv("HOSTWIN_JOURNAL");
 
-    EXPECT_EQ(ReadFile(journal),
+    EXPECT_EQ(ReadText(journal),
               "RegCreateKeyExA\tHKEY_LOCAL_MACHINE\\Software\\Halvane\\ZARN5DEMO\t=> 0\n"
               "RegSetValueExA\tHKEY_LOCAL_MACHINE\\Software\\Halvane\\ZARN5DEMO\t\"Installed Version\"=dword:00000000"
               "\t=> 0\n"

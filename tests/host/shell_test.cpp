@@ -1,5 +1,5 @@
 // The shell's allocator and special folders, and the message box with its sources of answers.
-#include "shell_machine.h"
+#include "machine_fixture.h"
 
 #include "internal.h"
 
@@ -12,10 +12,10 @@
 
 namespace {
 
-using shelltest::fs::path;
-using shelltest::ShellMachine;
+using namespace machinetest;
+using fs::path;
 
-class Shell : public ShellMachine {};
+class Shell : public Machine {};
 
 // --- the shell allocator ---
 
@@ -52,7 +52,7 @@ TEST_F(Shell, FreeIsTheSixthEntryOfTheAllocatorsTable)
 
 TEST_F(Shell, AFailedSHGetMallocGivesNoAllocator)
 {
-    hostwin::InjectFault(shelltest::NextCallFails("SHGetMalloc", (uint32_t)E_OUTOFMEMORY));
+    hostwin::InjectFault(NextCallFails("SHGetMalloc", (uint32_t)E_OUTOFMEMORY));
     IMalloc *allocator = reinterpret_cast<IMalloc *>(1);
     EXPECT_EQ(E_OUTOFMEMORY, SHGetMalloc(&allocator));
     EXPECT_EQ(nullptr, allocator);
@@ -109,7 +109,7 @@ TEST_F(Shell, NoPathForAForeignOrMissingList)
 
 // --- message boxes ---
 
-class MessageBox : public ShellMachine {};
+class MessageBox : public Machine {};
 
 struct DismissalCase {
     UINT style;
@@ -171,12 +171,11 @@ TEST_F(MessageBox, EnvironmentAnswersComeAfterQueuedOnes)
 
 TEST_F(MessageBox, IsJournaled)
 {
-    auto journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     hostwin::QueueMessageBoxAnswers({IDYES});
     MessageBoxA(NULL, "Line one\nline\ttwo", "Zarn-Hold Demo", MB_YESNO | MB_ICONQUESTION);
     EXPECT_EQ("MessageBoxA\tNULL\tLine one\\nline\\ttwo\tZarn-Hold Demo\t0x00000024\t=> 6\n",
-              shelltest::ReadFile(journal));
+              ReadText(journal));
 }
 
 TEST_F(MessageBox, APersonAtATerminalAnswersByLetter)
@@ -216,16 +215,16 @@ TEST_F(MessageBox, APersonAtATerminalAnswersByLetter)
 
 // --- Explorer ---
 
-class Explorer : public ShellMachine {};
+class Explorer : public Machine {};
 
 TEST_F(Explorer, ShowsTheGroupItIsOpenedOn)
 {
-    path tool = shelltest::BuiltBeside("explorer");
-    if (!shelltest::fs::exists(tool))
+    path tool = BuiltBeside("explorer");
+    if (!fs::exists(tool))
         GTEST_SKIP() << "explorer is not built beside the tests";
     const std::string group = "C:\\WINDOWS\\Start Menu\\Programs\\Halvane";
-    path folder = Drive(group);
-    shelltest::fs::create_directories(folder);
+    path folder = Host(group);
+    fs::create_directories(folder);
     hostwin::detail::ShellLink game;
     game.target = "C:\\ZARN\\zarnhold.exe";
     game.description = "Zarn_Hold Demo";
@@ -234,25 +233,24 @@ TEST_F(Explorer, ShowsTheGroupItIsOpenedOn)
     readme.target = "C:\\ZARN\\readme.txt";
     readme.description = "Readme for Zarn-Hold Demo";
     ASSERT_TRUE(hostwin::detail::WriteShellLink(folder / "Readme for Zarn-Hold Demo.lnk", readme));
-    shelltest::WriteFile(folder / "notes.txt", "not a link");
-    path journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    WriteText(folder / "notes.txt", "not a link");
+    NewJournal();
 
     const std::string expected = "Explorer: " + group + "\n" +
                                  "notes.txt\n"
                                  "Readme for Zarn-Hold Demo.lnk\tC:\\ZARN\\readme.txt\tReadme for Zarn-Hold Demo\n"
                                  "Zarn-Hold Demo.pif\tC:\\ZARN\\zarnhold.exe\tZarn_Hold Demo\n";
     // As WinExec hands it over (unquoted, blanks and all) and as a shell would quote it.
-    const std::string commandTails[] = {"'C:\\WINDOWS\\Start' 'Menu\\Programs\\Halvane'", shelltest::Quoted(group)};
+    const std::string commandTails[] = {"'C:\\WINDOWS\\Start' 'Menu\\Programs\\Halvane'", Quoted(group)};
     for (const std::string &tail : commandTails) {
         SCOPED_TRACE(tail);
-        auto shown = shelltest::Output(shelltest::Quoted(tool.string()) + " " + tail);
+        auto shown = Output(Quoted(tool.string()) + " " + tail);
         ASSERT_TRUE(shown.has_value());
         EXPECT_EQ(expected, *shown);
     }
-    EXPECT_EQ("Explorer\t" + group + "\t=> 3\nExplorer\t" + group + "\t=> 3\n", shelltest::ReadFile(journal));
+    EXPECT_EQ("Explorer\t" + group + "\t=> 3\nExplorer\t" + group + "\t=> 3\n", ReadText(journal));
 
-    EXPECT_FALSE(shelltest::Output(shelltest::Quoted(tool.string()) + " 'C:\\no such folder' 2>/dev/null"));
+    EXPECT_FALSE(Output(Quoted(tool.string()) + " 'C:\\no such folder' 2>/dev/null"));
 }
 
 }  // namespace

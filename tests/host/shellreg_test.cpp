@@ -482,10 +482,7 @@ TEST_F(ShellregInProcess, CreateShortcutReleasesTheLinkOnEveryWayOut)
     for (const Case &way : cases) {
         SCOPED_TRACE(way.name);
         if (way.call != nullptr) {
-            hostwin::Fault fault;
-            fault.call = way.call;
-            fault.error = (uint32_t)way.expected;
-            hostwin::InjectFault(fault);
+            hostwin::InjectFault(NextCallFails(way.call, (uint32_t)way.expected));
         }
 
         EXPECT_EQ(way.expected, CreateShortcut(target.c_str(), file.c_str(), "Zarn_Hold Demo", nullptr, "-x"));

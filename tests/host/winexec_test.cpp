@@ -137,8 +137,7 @@ TEST_F(Starting, ShellLinkStartsItsTargetWithItsArguments)
 TEST_F(Starting, ExplorerIsStartedByName)
 {
     fs::create_directories(C("WINDOWS/Start Menu/Programs/Halvane"));
-    fs::path journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     std::string command = "Explorer C:\\WINDOWS\\Start Menu\\Programs\\Halvane";
     EXPECT_EQ(WinExec(command.c_str(), SW_SHOWDEFAULT), 33u);
     unsetenv("HOSTWIN_JOURNAL");
@@ -198,8 +197,7 @@ TEST_F(Starting, RunProgramWaitsAndReportsTheExitCode)
 
 TEST_F(Starting, JournalLinesOfManyProcessesStayWhole)
 {
-    fs::path journal = temp / "journal.txt";
-    setenv("HOSTWIN_JOURNAL", journal.c_str(), 1);
+    NewJournal();
     const int processes = 4, lines = 200;
     std::vector<pid_t> children;
     for (int p = 0; p < processes; p++) {
