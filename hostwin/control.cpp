@@ -78,11 +78,13 @@ std::optional<int64_t> ParseNumber(const std::string &text)
     return value;
 }
 
-std::vector<std::string> Split(const std::string &text, char separator)
+}  // namespace
+
+std::vector<std::string> detail::Split(const std::string &text, char separator)
 {
     std::vector<std::string> parts;
     size_t start = 0;
-    while (true) {
+    for (;;) {
         size_t at = text.find(separator, start);
         parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
         if (at == std::string::npos)
@@ -91,12 +93,10 @@ std::vector<std::string> Split(const std::string &text, char separator)
     }
 }
 
-}  // namespace
-
 // One item of HOSTWIN_FAULTS: Name:when[:error[:result]].
 std::optional<Fault> detail::ParseFault(const std::string &item)
 {
-    std::vector<std::string> fields = Split(item, ':');
+    std::vector<std::string> fields = detail::Split(item, ':');
     if (fields.size() < 2 || fields.size() > 4 || fields[0].empty())
         return std::nullopt;
     Fault fault;
@@ -144,7 +144,7 @@ void ReadEnvironmentFaultsLocked()
     const char *text = std::getenv("HOSTWIN_FAULTS");
     if (text == nullptr)
         return;
-    for (const std::string &item : Split(text, ';')) {
+    for (const std::string &item : detail::Split(text, ';')) {
         if (item.find_first_not_of(" \t") == std::string::npos)
             continue;
         if (std::optional<Fault> fault = detail::ParseFault(item))

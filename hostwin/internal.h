@@ -47,6 +47,14 @@ std::string SystemDirectory();    // "C:\\WINDOWS\\SYSTEM"
 std::string TempDirectory();      // "C:\\WINDOWS\\TEMP\\"
 std::string ProgramsDirectory();  // "C:\\WINDOWS\\Start Menu\\Programs"
 
+// Profile (.ini) text: the value of a key in a section (nullopt when there is none), and the text
+// as WritePrivateProfileStringA leaves it (a null key drops the section, a null value the key).
+std::optional<std::string> ProfileValue(const std::string &content, const std::string &section, const std::string &key);
+std::string EditProfile(const std::string &content, const std::string &section, const char *key, const char *value);
+
+// Splits text at every separator; n separators give n + 1 parts.
+std::vector<std::string> Split(const std::string &text, char separator);
+
 // Platform and code page as set by control, environment or the machine's hostwin.ini.
 Platform CurrentPlatform();
 unsigned CurrentCodePage();

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 
@@ -29,7 +30,7 @@ struct SettingsCache {
     fs::path file;
     struct timespec modified = {};
     off_t size = -1;
-    std::vector<std::pair<std::string, std::string>> values;
+    std::string content;
 } settings;
 
 const char SETTINGS_FILE[] = "hostwin.ini";
@@ -566,28 +567,9 @@ std::optional<std::string> MachineSetting(const std::string &key)
         settings.modified = info.st_mtim;
         settings.size = info.st_size;
         std::ifstream in(file, std::ios::binary);
-        std::string line;
-        bool inMachine = false;
-        auto trim = [](std::string text) {
-            size_t begin = text.find_first_not_of(" \t\r");
-            size_t end = text.find_last_not_of(" \t\r");
-            return begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
-        };
-        while (std::getline(in, line)) {
-            line = trim(line);
-            if (!line.empty() && line[0] == '[') {
-                inMachine = SameName(trim(line.substr(1, line.find(']') - 1)), "Machine");
-                continue;
-            }
-            size_t equals = line.find('=');
-            if (inMachine && equals != std::string::npos)
-                settings.values.emplace_back(trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
-        }
+        settings.content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    for (const auto &[name, value] : settings.values)
-        if (SameName(name, key))
-            return value;
-    return std::nullopt;
+    return ProfileValue(settings.content, "Machine", key);
 }
 
 std::string WindowsDirectory() { return "C:\\WINDOWS"; }

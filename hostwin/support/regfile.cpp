@@ -42,19 +42,6 @@ bool HasLineBreak(const std::string &text)
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
-std::vector<std::string> SplitOn(const std::string &text, char separator)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos)
-            return parts;
-        start = end + 1;
-    }
-}
-
 Key *FindChild(Key &key, const std::string &name)
 {
     for (auto &child : key.children)
@@ -199,7 +186,7 @@ std::optional<KeyPath> ParseKeyPath(const std::string &text)
     std::string trimmed = text;
     if (!trimmed.empty() && trimmed.back() == '\\')
         trimmed.pop_back();
-    KeyPath path = SplitOn(trimmed, '\\');
+    KeyPath path = Split(trimmed, '\\');
     if (RootIndex(path[0]) < 0)
         return std::nullopt;
     for (const auto &name : path)
@@ -216,7 +203,7 @@ std::optional<KeyPath> SplitSubKey(const char *subKey)
     std::string text = subKey;
     if (text.back() == '\\')
         text.pop_back();
-    KeyPath path = SplitOn(text, '\\');
+    KeyPath path = Split(text, '\\');
     for (const auto &name : path)
         if (name.empty() || HasLineBreak(name))
             return std::nullopt;
@@ -332,7 +319,7 @@ std::string FormatValue(const Value &value)
 
 bool Parse(const std::string &text, Tree &tree)
 {
-    std::vector<std::string> lines = SplitOn(text, '\n');
+    std::vector<std::string> lines = Split(text, '\n');
     for (auto &line : lines)
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
