@@ -1,14 +1,21 @@
 // Bounded string composition; the programs use no C runtime, so these few loops stand in for it.
 #include "paths.h"
 
+UINT TextLength(LPCSTR text)
+{
+    UINT length = 0;
+
+    while (text[length] != 0)
+        length++;
+    return length;
+}
+
 BOOL AppendText(LPSTR buffer, UINT size, LPCSTR text)
 {
-    UINT used = 0, added = 0;
+    UINT used = 0, added = TextLength(text);
 
     while (used < size && buffer[used] != 0)
         used++;
-    while (text[added] != 0)
-        added++;
     if (used >= size || added >= size - used)
         return FALSE;
     for (UINT i = 0; i <= added; i++)

@@ -2,6 +2,9 @@
 #pragma once
 #include "platform.h"
 
+// Length of a zero-terminated string, without its terminating zero.
+UINT TextLength(LPCSTR text);
+
 // Appends text to the zero-terminated string in buffer (size bytes in all).
 // Returns FALSE and leaves the buffer as it was when the result would not fit.
 BOOL AppendText(LPSTR buffer, UINT size, LPCSTR text);

@@ -81,12 +81,10 @@ static void WriteDemoKey(void)
     RegCloseKey(key);
 }
 
+// What RegSetValueExA is told of a string: its length and the terminating NUL.
 static DWORD TextSize(LPCSTR text)
 {
-    DWORD size = 1;
-    while (*text++ != 0)
-        size++;
-    return size;
+    return TextLength(text) + 1;
 }
 
 static void WriteUninstallEntry(LPCSTR installedDirectory, LPCSTR systemDirectory)

@@ -10,10 +10,8 @@ static CHAR FoldCase(CHAR c)
 
 static UINT LengthWithoutTrailingBackslash(LPCSTR path)
 {
-    UINT length = 0;
+    UINT length = TextLength(path);
 
-    while (path[length] != 0)
-        length++;
     if (length > 0 && path[length - 1] == '\\')
         length--;
     return length;

@@ -66,10 +66,8 @@ static void DeleteSubkey(LPCSTR parent, LPCSTR subkey)
 int RemoveDemo(LPCSTR commandLine)
 {
     CHAR programsFolder[MAX_PATH];
-    UINT length = 0;
+    UINT length = TextLength(commandLine);
 
-    while (commandLine[length] != 0)
-        length++;
     if (length == 0 || length > LONGEST_DIRECTORY)
         return -1;
     if (!IsWindows95Family())
